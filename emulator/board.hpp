@@ -20,6 +20,8 @@ inline constexpr int led_count = 3;
 inline constexpr std::size_t store_capacity = 512;
 inline constexpr std::size_t call_log_capacity = 256;
 inline constexpr int image_version = 1;
+inline constexpr std::size_t led_log_capacity = 4096; // newest kept
+inline constexpr std::size_t fault_capacity = 256;    // rules an image may hold
 
 // Driver return codes of the emulated board (tsync_strerror gives the texts).
 enum rc : std::int32_t {
@@ -136,6 +138,14 @@ edge_outcome apply_edge(board &b, int input, edge direction, std::int64_t board_
 // answer, or rc_ok to go on.
 std::int32_t consume_fault(board &b, op o);
 
+// Append to the call log (newest call_log_capacity kept) and to the LED log
+// (newest led_log_capacity kept).
+void log_call(board &b, op o, std::string args, std::int32_t rc);
+void log_led(board &b, std::int64_t realtime_ns, op o, std::int32_t led, std::int32_t value, std::int32_t rc);
+
+// CLOCK_REALTIME now, ns since 1970.
+std::int64_t realtime_now_ns() noexcept;
+
 // ---- image files ----------------------------------------------------------
 
 // $TSYNC_EMULATOR_DIR/NAME for "/dev/NAME" when the variable is set (or dir
@@ -156,6 +166,12 @@ access_status update_image(const std::string &image, const std::function<bool(bo
 access_status read_image(const std::string &image, board &out, std::string *why = nullptr);
 // Create (or replace) an image atomically.
 access_status write_new_image(const std::string &image, const board &b, std::string *why = nullptr);
+// Create an image under the lock; when replace is false and an image is
+// already there, leave it and set existed (status ok).
+access_status create_image(const std::string &image, const board &b, bool replace, bool &existed,
+                           std::string *why = nullptr);
+// Remove an image and its lock file under the lock (missing when absent).
+access_status remove_image(const std::string &image, std::string *why = nullptr);
 
 } // namespace emu
 

@@ -1,0 +1,33 @@
+// Human-readable views of a board for tsyncemu, and the small word parsers
+// of its command line (kept here so that they can be tested and fuzzed).
+#ifndef ORVANE_EMULATOR_REPORT_HPP
+#define ORVANE_EMULATOR_REPORT_HPP
+
+#include "board.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace emu {
+
+// "on"/"off"; "rising"/"falling"; a board index 0..2147483647.
+std::optional<bool> parse_on_off(std::string_view text) noexcept;
+std::optional<edge> parse_edge(std::string_view text) noexcept;
+std::optional<int> parse_board_index(std::string_view text) noexcept;
+
+// "2026 345 12:00:00.000000000 sync 1" (raw fields, never range-checked).
+std::string stamp_text(const stamp &s);
+// "HW_getTime answers 10 after 2 calls, 3 times" / "..., always".
+std::string fault_text(const fault_rule &f);
+// The whole state (tsyncemu show), at system realtime now_ns.
+std::string show_text(const board &b, std::int64_t now_ns);
+// One line per LED operation (tsyncemu leds).
+std::string led_log_text(const board &b);
+// One line per logged driver call, oldest first (tsyncemu calls).
+std::string call_log_text(const board &b);
+
+} // namespace emu
+
+#endif
