@@ -42,19 +42,36 @@ std::string directory_of(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Links in /proc stand for files this process has open, not for names:
+// /dev/stdout is the standard output, whatever it is.
+bool in_proc(const std::string &dir)
+{
+    char *real = ::realpath(dir.c_str(), nullptr);
+    const bool yes = real && (std::strcmp(real, "/proc") == 0 || std::strncmp(real, "/proc/", 6) == 0);
+    std::free(real);
+    return yes;
+}
+
+struct destination {
+    std::string path;
+    bool open_file = false; // a link in /proc: written through, appended
+};
+
 // Follows symbolic links on the last component, so that the link stays and
 // its target is replaced. The result may not exist yet (a dangling link).
-std::string final_target(std::string path)
+destination final_target(std::string path)
 {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st{};
         if (::lstat(path.c_str(), &st) != 0) {
             if (errno == ENOENT)
-                return path;
+                return {path};
             fail();
         }
         if (!S_ISLNK(st.st_mode))
-            return path;
+            return {path};
+        if (in_proc(directory_of(path)))
+            return {path, true};
         std::string target(PATH_MAX, '\0');
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
         if (n < 0)
@@ -65,10 +82,11 @@ std::string final_target(std::string path)
     fail(ELOOP);
 }
 
-// What fopen(name, "w") would do to a device, a pipe or a directory.
-void write_through(const std::string &path, std::string_view content)
+// Writes into what is there: a device, a pipe, or an open file of ours,
+// after what was written to it already (mode O_APPEND) or from the start.
+void write_through(const std::string &path, int mode, std::string_view content)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_WRONLY | mode | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         fail();
     try {
@@ -149,7 +167,10 @@ void write(const std::string &name, std::string_view content)
     try {
         if (name.empty())
             return write_anonymous(content);
-        const std::string path = final_target(name);
+        const destination dest = final_target(name);
+        if (dest.open_file)
+            return write_through(dest.path, O_APPEND, content);
+        const std::string &path = dest.path;
         struct stat st{};
         if (::stat(path.c_str(), &st) != 0) {
             if (errno != ENOENT)
@@ -158,7 +179,7 @@ void write(const std::string &name, std::string_view content)
         }
         if (S_ISREG(st.st_mode))
             return replace(path, &st, content);
-        write_through(path, content);
+        write_through(path, O_TRUNC, content);
     } catch (const failure &f) {
         throw std::runtime_error("cannot write T0 file " + name + ": " + std::strerror(f.code));
     }

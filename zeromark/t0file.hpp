@@ -14,7 +14,9 @@ namespace t0file {
 // renamed over the name, so a failed or killed run leaves the old file whole.
 // The old file's permission bits are kept; a new file gets 0666 less the
 // umask. A symbolic link is kept and its target replaced. Anything else that
-// exists under the name (a device, a pipe) is written through. An empty name
+// exists under the name (a device, a pipe) is written through, and a name
+// that leads to a file this process has open (/dev/stdout, /dev/fd/N) is
+// appended to, after what the process wrote there itself. An empty name
 // writes to an anonymous temporary file that vanishes when it is closed.
 //
 // Throws std::runtime_error "cannot write T0 file <name>: <reason>"; no

@@ -51,6 +51,15 @@ void wait_a_tenth()
     }
 }
 
+// The first failure to write standard output: stdio forgets its cause.
+int stdout_errno = 0;
+
+void flush_stdout()
+{
+    if (std::fflush(stdout) != 0 && stdout_errno == 0)
+        stdout_errno = errno;
+}
+
 // The run after the UDP object's initialisation; the result is the status.
 int run(syst_io::object &udp, int argc, char **argv)
 {
@@ -81,7 +90,7 @@ int run(syst_io::object &udp, int argc, char **argv)
     std::printf("Putting IRIG_B date T0  (%s)  to %s\n", caltime::format(t0, irig_picture).c_str(), name);
     std::printf("Putting PC system clock T0  (%s)  to %s\n", caltime::format(sent_at, pc_picture).c_str(), name);
     // The report lines come first wherever the T0 file goes (/dev/stdout).
-    std::fflush(stdout);
+    flush_stdout();
     t0file::write(name, caltime::format(t0, file_line1_picture) + caltime::format(sent_at, file_line2_picture));
     return 0;
 }
@@ -89,8 +98,10 @@ int run(syst_io::object &udp, int argc, char **argv)
 // Everything written to standard output has to have reached it.
 void check_stdout()
 {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw std::runtime_error(std::string("cannot write standard output: ") + std::strerror(errno));
+    flush_stdout();
+    if (std::ferror(stdout))
+        throw std::runtime_error(std::string("cannot write standard output: ") +
+                                 std::strerror(stdout_errno ? stdout_errno : EIO));
 }
 
 } // namespace
