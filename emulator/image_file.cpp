@@ -87,6 +87,10 @@ access_status present(const std::string &image, std::string *why)
         set(why, errno_text("no board image " + image, err));
         return status_of_errno(err);
     }
+    if (!S_ISREG(st.st_mode)) { // a directory or a device node: no lock file beside it
+        set(why, "board image " + image + " is not a regular file");
+        return access_status::access;
+    }
     return access_status::ok;
 }
 

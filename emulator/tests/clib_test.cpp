@@ -459,6 +459,7 @@ TEST(open, UnreadableImage)
     TSYNC_BoardHandle h = nullptr;
     EXPECT_EQ(TSYNC_open(&h, "/dev/tsyncpci0"), emu::rc_access);
     EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(testsupport::list_dir(dir.path()), std::vector<std::string>{"tsyncpci0"});
     ::rmdir(dir.image().c_str());
     if (::geteuid() != 0) {
         dir.put(frozen_board());
@@ -478,6 +479,9 @@ TEST(open, WithoutEmulatorDirThePathIsUsedAsIs)
         EXPECT_EQ(h, nullptr);
         EXPECT_FALSE(testsupport::exists("/dev/tsyncpci0.lock"));
     }
+    // A device node is no image, and gets no lock file beside it.
+    EXPECT_EQ(TSYNC_open(&h, "/dev/null"), emu::rc_access);
+    EXPECT_FALSE(testsupport::exists("/dev/null.lock"));
     testsupport::temp_dir dir;
     ASSERT_EQ(emu::write_new_image(dir / "board", frozen_board()), emu::access_status::ok);
     ASSERT_EQ(TSYNC_open(&h, (dir / "board").c_str()), TSYNC_SUCCESS);
