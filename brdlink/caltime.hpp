@@ -28,7 +28,8 @@ struct local_fields {
 BRDLINK_API instant from_local(int year, int month, int day, int hour, int minute, int second,
                                std::int64_t subsecond_ns);
 
-// The local civil fields of an instant.
+// The local civil fields of an instant. Throws std::runtime_error when the
+// instant lies too far out for a local date.
 BRDLINK_API local_fields to_local(instant t);
 
 // Writes t through a picture: %Y %m %d %H %M %S as usual, %e the fraction
