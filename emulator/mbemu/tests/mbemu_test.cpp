@@ -298,8 +298,10 @@ TEST_P(mbemu_cli, refuses_what_it_cannot_run)
     const cli_case &c = GetParam();
     testsupport::temp_dir dir;
     auto cmd = mbemu_command(dir, c.args);
-    if (!c.env_dir)
+    if (!c.env_dir) {
+        cmd.env_set.clear();
         cmd.env_unset = {"TSYNC_EMULATOR_DIR"};
+    }
     const auto r = testsupport::run(cmd);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
