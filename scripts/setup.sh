@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev
           pkgconf strace valgrind clang libclang-rt-14-dev scdoc man-db groff
-          dpkg-dev fakeroot file)
+          dpkg-dev fakeroot file tzdata)
 
 missing=()
 for p in "${packages[@]}"; do
