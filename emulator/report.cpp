@@ -1,6 +1,7 @@
 #include "report.hpp"
 #include "textutil.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -30,6 +31,34 @@ std::optional<int> parse_board_index(std::string_view text) noexcept
     if (!v || *v < 0)
         return std::nullopt;
     return *v;
+}
+
+bool split_command_args(const std::vector<std::string> &args, const std::vector<std::string> &valued,
+                        const std::vector<std::string> &flags, command_args &out, std::string &error)
+{
+    out = command_args{};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        if (a.rfind("--", 0) != 0) {
+            out.positional.push_back(a);
+            continue;
+        }
+        bool is_valued = std::find(valued.begin(), valued.end(), a) != valued.end();
+        if (!is_valued && std::find(flags.begin(), flags.end(), a) == flags.end()) {
+            error = "unknown option " + a;
+            return false;
+        }
+        if (out.options.count(a)) {
+            error = "option " + a + " given twice";
+            return false;
+        }
+        if (is_valued && i + 1 >= args.size()) {
+            error = "option " + a + " needs a value";
+            return false;
+        }
+        out.options[a] = is_valued ? args[++i] : "";
+    }
+    return true;
 }
 
 std::string stamp_text(const stamp &s)

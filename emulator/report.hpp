@@ -6,9 +6,11 @@
 #include "board.hpp"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace emu {
 
@@ -16,6 +18,18 @@ namespace emu {
 std::optional<bool> parse_on_off(std::string_view text) noexcept;
 std::optional<edge> parse_edge(std::string_view text) noexcept;
 std::optional<int> parse_board_index(std::string_view text) noexcept;
+
+// A subcommand's arguments split into positional words and options: "--x
+// VALUE" for the names in `valued`, "--x" (value "") for those in `flags`.
+// Only words beginning with "--" are options, so "-5" is positional. False
+// with a message in error for an unknown option, one given twice, or a
+// valued option without its value.
+struct command_args {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+};
+bool split_command_args(const std::vector<std::string> &args, const std::vector<std::string> &valued,
+                        const std::vector<std::string> &flags, command_args &out, std::string &error);
 
 // "2026 345 12:00:00.000000000 sync 1" (raw fields, never range-checked).
 std::string stamp_text(const stamp &s);

@@ -48,32 +48,14 @@ const char *help_text =
     "Exit status: 0 success, 1 failure, 2 wrong command line.\n"
     "Options: --help, --version.\n";
 
-struct parsed {
-    std::vector<std::string> pos;
-    std::map<std::string, std::string> opt; // flags map to ""
-};
-
-// Split the subcommand's arguments: "--x VALUE" for the names in valued,
-// "--x" for those in flags; anything else starting with "--" is refused.
-parsed split(const std::vector<std::string> &args, const std::vector<std::string> &valued,
-             const std::vector<std::string> &flags)
+// A subcommand's positional words and options.
+emu::command_args split(const std::vector<std::string> &args)
 {
-    parsed p;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        if (a.rfind("--", 0) != 0) {
-            p.pos.push_back(a);
-            continue;
-        }
-        bool is_valued = std::find(valued.begin(), valued.end(), a) != valued.end();
-        if (!is_valued && std::find(flags.begin(), flags.end(), a) == flags.end())
-            throw usage_error("unknown option " + a);
-        if (p.opt.count(a))
-            throw usage_error("option " + a + " given twice");
-        if (is_valued && i + 1 >= args.size())
-            throw usage_error("option " + a + " needs a value");
-        p.opt[a] = is_valued ? args[++i] : "";
-    }
+    emu::command_args p;
+    std::string error;
+    if (!emu::split_command_args(args, {"--frozen", "--offset", "--edge", "--at", "--after", "--times"},
+                                 {"--no-sync", "--force"}, p, error))
+        throw usage_error(error);
     return p;
 }
 
@@ -85,9 +67,9 @@ T need(std::optional<T> v, const std::string &what, const std::string &text)
     return *v;
 }
 
-void positional_count(const parsed &p, std::size_t lo, std::size_t hi, const std::string &cmd)
+void positional_count(const emu::command_args &p, std::size_t lo, std::size_t hi, const std::string &cmd)
 {
-    if (p.pos.size() < lo || p.pos.size() > hi)
+    if (p.positional.size() < lo || p.positional.size() > hi)
         throw usage_error("wrong number of arguments for " + cmd);
 }
 
@@ -113,33 +95,35 @@ void update(const std::string &image, const std::function<bool(emu::board &)> &f
 
 int run(const std::string &dir, const std::string &cmd, const std::vector<std::string> &args)
 {
-    auto p = split(args, {"--frozen", "--offset", "--edge", "--at", "--after", "--times"}, {"--no-sync", "--force"});
+    auto p = split(args);
     auto allowed = [&](std::initializer_list<const char *> names) {
-        for (const auto &[k, v] : p.opt)
+        for (const auto &option : p.options) {
+            const std::string &k = option.first;
             if (std::find_if(names.begin(), names.end(), [&](const char *n) { return k == n; }) == names.end())
                 throw usage_error("option " + k + " does not go with " + cmd);
+        }
     };
-    if (p.pos.empty())
+    if (p.positional.empty())
         throw usage_error(cmd + " needs a board index");
-    int index = need(emu::parse_board_index(p.pos[0]), "board index", p.pos[0]);
+    int index = need(emu::parse_board_index(p.positional[0]), "board index", p.positional[0]);
     const std::string image = emu::image_path(dir, index);
     const std::string name = "board " + std::to_string(index);
 
     if (cmd == "create") {
         positional_count(p, 1, 1, cmd);
         allowed({"--frozen", "--offset", "--no-sync", "--force"});
-        if (p.opt.count("--frozen") && p.opt.count("--offset"))
+        if (p.options.count("--frozen") && p.options.count("--offset"))
             throw usage_error("give --frozen or --offset, not both");
         emu::board b;
-        if (p.opt.count("--frozen"))
-            b.clock = {true, need(emu::parse_utc_time(p.opt["--frozen"]), "time", p.opt["--frozen"]), 0};
-        if (p.opt.count("--offset"))
-            b.clock.offset_ns = need(emu::parse_i64(p.opt["--offset"]), "offset", p.opt["--offset"]);
-        b.sync = p.opt.count("--no-sync") ? 0 : 1;
+        if (p.options.count("--frozen"))
+            b.clock = {true, need(emu::parse_utc_time(p.options["--frozen"]), "time", p.options["--frozen"]), 0};
+        if (p.options.count("--offset"))
+            b.clock.offset_ns = need(emu::parse_i64(p.options["--offset"]), "offset", p.options["--offset"]);
+        b.sync = p.options.count("--no-sync") ? 0 : 1;
         bool existed = false;
         std::string why;
-        check(emu::create_image(image, b, p.opt.count("--force") != 0, existed, &why), why);
-        if (existed && !p.opt.count("--force"))
+        check(emu::create_image(image, b, p.options.count("--force") != 0, existed, &why), why);
+        if (existed && !p.options.count("--force"))
             throw failure(name + " already exists at " + image + " (use --force to replace it)");
         std::printf("created %s at %s\n", name.c_str(), image.c_str());
     } else if (cmd == "show") {
@@ -149,21 +133,21 @@ int run(const std::string &dir, const std::string &cmd, const std::vector<std::s
     } else if (cmd == "set") {
         allowed({});
         positional_count(p, 3, 5, cmd);
-        const auto &what = p.pos[1];
+        const auto &what = p.positional[1];
         std::function<bool(emu::board &)> fn;
-        if (what == "input" && p.pos.size() == 5 && (p.pos[3] == "ts" || p.pos[3] == "edge")) {
-            auto pin = need(emu::parse_u32(p.pos[2]), "input", p.pos[2]);
+        if (what == "input" && p.positional.size() == 5 && (p.positional[3] == "ts" || p.positional[3] == "edge")) {
+            auto pin = need(emu::parse_u32(p.positional[2]), "input", p.positional[2]);
             if (pin >= emu::input_count)
-                throw usage_error("input " + p.pos[2] + " out of range 0.." + std::to_string(emu::input_count - 1));
-            if (p.pos[3] == "ts") {
-                bool on = need(emu::parse_on_off(p.pos[4]), "on/off", p.pos[4]);
+                throw usage_error("input " + p.positional[2] + " out of range 0.." + std::to_string(emu::input_count - 1));
+            if (p.positional[3] == "ts") {
+                bool on = need(emu::parse_on_off(p.positional[4]), "on/off", p.positional[4]);
                 fn = [=](emu::board &b) { return b.inputs[pin].ts_enabled = on, true; };
             } else {
-                auto e = need(emu::parse_edge(p.pos[4]), "edge", p.pos[4]);
+                auto e = need(emu::parse_edge(p.positional[4]), "edge", p.positional[4]);
                 fn = [=](emu::board &b) { return b.inputs[pin].edge = e, true; };
             }
-        } else if (p.pos.size() == 3 && (what == "hw-ts" || what == "sync")) {
-            bool on = need(emu::parse_on_off(p.pos[2]), "on/off", p.pos[2]);
+        } else if (p.positional.size() == 3 && (what == "hw-ts" || what == "sync")) {
+            bool on = need(emu::parse_on_off(p.positional[2]), "on/off", p.positional[2]);
             bool sync = what == "sync";
             fn = [=](emu::board &b) {
                 if (sync)
@@ -172,32 +156,32 @@ int run(const std::string &dir, const std::string &cmd, const std::vector<std::s
                     b.hw_ts_enabled = on;
                 return true;
             };
-        } else if (p.pos.size() == 3 && what == "frozen") {
-            auto t = need(emu::parse_utc_time(p.pos[2]), "time", p.pos[2]);
+        } else if (p.positional.size() == 3 && what == "frozen") {
+            auto t = need(emu::parse_utc_time(p.positional[2]), "time", p.positional[2]);
             fn = [=](emu::board &b) { return b.clock = {true, t, 0}, true; };
-        } else if (p.pos.size() == 3 && what == "offset") {
-            auto o = need(emu::parse_i64(p.pos[2]), "offset", p.pos[2]);
+        } else if (p.positional.size() == 3 && what == "offset") {
+            auto o = need(emu::parse_i64(p.positional[2]), "offset", p.positional[2]);
             fn = [=](emu::board &b) { return b.clock = {false, 0, o}, true; };
         } else {
             throw usage_error("unknown setting: set INDEX hw-ts|sync|input|frozen|offset ...");
         }
         update(image, fn);
         std::string text;
-        for (std::size_t i = 1; i < p.pos.size(); ++i)
-            text += " " + p.pos[i];
+        for (std::size_t i = 1; i < p.positional.size(); ++i)
+            text += " " + p.positional[i];
         std::printf("%s:%s\n", name.c_str(), text.c_str());
     } else if (cmd == "stamp") {
         positional_count(p, 2, 2, cmd);
         allowed({"--edge", "--at"});
-        auto pin = need(emu::parse_u32(p.pos[1]), "input", p.pos[1]);
+        auto pin = need(emu::parse_u32(p.positional[1]), "input", p.positional[1]);
         if (pin >= emu::input_count)
-            throw usage_error("input " + p.pos[1] + " out of range 0.." + std::to_string(emu::input_count - 1));
+            throw usage_error("input " + p.positional[1] + " out of range 0.." + std::to_string(emu::input_count - 1));
         std::optional<emu::edge> dir_edge;
         std::optional<std::int64_t> at;
-        if (p.opt.count("--edge"))
-            dir_edge = need(emu::parse_edge(p.opt["--edge"]), "edge", p.opt["--edge"]);
-        if (p.opt.count("--at"))
-            at = need(emu::parse_utc_time(p.opt["--at"]), "time", p.opt["--at"]);
+        if (p.options.count("--edge"))
+            dir_edge = need(emu::parse_edge(p.options["--edge"]), "edge", p.options["--edge"]);
+        if (p.options.count("--at"))
+            at = need(emu::parse_utc_time(p.options["--at"]), "time", p.options["--at"]);
         emu::edge_outcome out{};
         std::int64_t when = 0;
         update(image, [&](emu::board &b) {
@@ -212,8 +196,8 @@ int run(const std::string &dir, const std::string &cmd, const std::vector<std::s
         positional_count(p, 7, 8, cmd);
         allowed({});
         std::uint32_t v[7] = {0, 0, 0, 0, 0, 0, 1};
-        for (std::size_t i = 1; i < p.pos.size(); ++i)
-            v[i - 1] = need(emu::parse_u32(p.pos[i]), "number", p.pos[i]);
+        for (std::size_t i = 1; i < p.positional.size(); ++i)
+            v[i - 1] = need(emu::parse_u32(p.positional[i]), "number", p.positional[i]);
         emu::stamp s{v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
         bool full = false;
         update(image, [&](emu::board &b) {
@@ -226,12 +210,12 @@ int run(const std::string &dir, const std::string &cmd, const std::vector<std::s
         positional_count(p, 3, 3, cmd);
         allowed({"--after", "--times"});
         emu::fault_rule r;
-        r.operation = need(emu::op_from_name(p.pos[1]), "operation", p.pos[1]);
-        r.rc = need(emu::parse_i32(p.pos[2]), "return code", p.pos[2]);
-        if (p.opt.count("--after"))
-            r.skip = need(emu::parse_u32(p.opt["--after"]), "count", p.opt["--after"]);
-        if (p.opt.count("--times")) {
-            r.count = need(emu::parse_u32(p.opt["--times"]), "count", p.opt["--times"]);
+        r.operation = need(emu::op_from_name(p.positional[1]), "operation", p.positional[1]);
+        r.rc = need(emu::parse_i32(p.positional[2]), "return code", p.positional[2]);
+        if (p.options.count("--after"))
+            r.skip = need(emu::parse_u32(p.options["--after"]), "count", p.options["--after"]);
+        if (p.options.count("--times")) {
+            r.count = need(emu::parse_u32(p.options["--times"]), "count", p.options["--times"]);
             if (*r.count == 0)
                 throw usage_error("--times needs a count of at least 1");
         }
@@ -246,8 +230,8 @@ int run(const std::string &dir, const std::string &cmd, const std::vector<std::s
         positional_count(p, 1, 2, cmd);
         allowed({});
         std::optional<emu::op> o;
-        if (p.pos.size() == 2)
-            o = need(emu::op_from_name(p.pos[1]), "operation", p.pos[1]);
+        if (p.positional.size() == 2)
+            o = need(emu::op_from_name(p.positional[1]), "operation", p.positional[1]);
         std::size_t removed = 0;
         update(image, [&](emu::board &b) {
             removed = std::erase_if(b.faults, [&](const emu::fault_rule &f) { return !o || f.operation == *o; });

@@ -4,6 +4,7 @@
 #include "textutil.hpp"
 
 #include <random>
+#include <sys/stat.h>
 
 namespace {
 
@@ -270,6 +271,60 @@ TEST(report, ShowText)
                              "lost: 18446744073709551615", "CS_setYear answers -2147483648 after 3 more calls, 2 times",
                              "close answers 10, always", "open handles: 3"})
         EXPECT_NE(t.find(part), std::string::npos) << part << "\n" << t;
+}
+
+} // namespace
+
+namespace {
+
+TEST(report, SplitCommandArgs)
+{
+    emu::command_args a;
+    std::string err;
+    ASSERT_TRUE(emu::split_command_args({"0", "--at", "T", "-5", "--force"}, {"--at"}, {"--force"}, a, err));
+    EXPECT_EQ(a.positional, (std::vector<std::string>{"0", "-5"}));
+    EXPECT_EQ(a.options.at("--at"), "T");
+    EXPECT_EQ(a.options.at("--force"), "");
+    EXPECT_FALSE(emu::split_command_args({"--at"}, {"--at"}, {}, a, err));
+    EXPECT_EQ(err, "option --at needs a value");
+    EXPECT_FALSE(emu::split_command_args({"--x"}, {"--at"}, {}, a, err));
+    EXPECT_EQ(err, "unknown option --x");
+    EXPECT_FALSE(emu::split_command_args({"--f", "--f"}, {}, {"--f"}, a, err));
+    EXPECT_EQ(err, "option --f given twice");
+}
+
+TEST(image_file, FailedWriteLeavesNoTemporaryFile)
+{
+    testsupport::temp_dir dir;
+    // A directory where the image should go: the rename fails, even for root.
+    ASSERT_EQ(::mkdir((dir / "tsyncpci0").c_str(), 0755), 0);
+    std::string why;
+    EXPECT_EQ(emu::write_new_image(dir / "tsyncpci0", emu::board{}, &why), emu::access_status::access);
+    EXPECT_NE(why.find("cannot rename"), std::string::npos) << why;
+    EXPECT_EQ(testsupport::list_dir(dir.path()), (std::vector<std::string>{"tsyncpci0", "tsyncpci0.lock"}));
+    ::rmdir((dir / "tsyncpci0").c_str());
+}
+
+TEST(image_file, CreateRefusesAnExistingImage)
+{
+    testsupport::temp_dir dir;
+    bool existed = true;
+    ASSERT_EQ(emu::create_image(dir / "b", emutest::frozen_board(), false, existed), emu::access_status::ok);
+    EXPECT_FALSE(existed);
+    emu::board other;
+    other.year = 2001;
+    ASSERT_EQ(emu::create_image(dir / "b", other, false, existed), emu::access_status::ok);
+    EXPECT_TRUE(existed);
+    emu::board b;
+    ASSERT_EQ(emu::read_image(dir / "b", b), emu::access_status::ok);
+    EXPECT_EQ(b.year, 0u);
+    ASSERT_EQ(emu::create_image(dir / "b", other, true, existed), emu::access_status::ok);
+    ASSERT_EQ(emu::read_image(dir / "b", b), emu::access_status::ok);
+    EXPECT_EQ(b.year, 2001u);
+    EXPECT_EQ(emu::remove_image(dir / "b"), emu::access_status::ok);
+    EXPECT_EQ(emu::remove_image(dir / "b"), emu::access_status::missing);
+    EXPECT_EQ(emu::read_image(dir / "b", b), emu::access_status::missing);
+    EXPECT_TRUE(testsupport::list_dir(dir.path()).empty());
 }
 
 } // namespace
