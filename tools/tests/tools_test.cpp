@@ -425,33 +425,50 @@ std::string unwritable_name(const testing::TestParamInfo<unwritable_case> &p) { 
 
 class UnwritableOutput : public testing::TestWithParam<unwritable_case> {};
 
-testsupport::result run_unwritable(const unwritable_case &c, bool closed_pipe)
+enum class sink { full_device, closed_pipe, closed_pipe_sigpipe_ignored };
+
+testsupport::result run_unwritable(const unwritable_case &c, sink to)
 {
     testsupport::temp_dir dir;
     emu::board b = fresh_board();
     b.faults = c.faults;
     EXPECT_EQ(emu::write_new_image(emu::image_path(dir.path(), 0), b), emu::access_status::ok);
     auto cmd = tool_command(dir, c.argv);
-    if (closed_pipe)
-        cmd.close_stdout = true;
-    else
+    if (to == sink::full_device) {
         cmd.stdout_path = "/dev/full";
+        return testsupport::run(cmd);
+    }
+    cmd.close_stdout = true;
+    if (to == sink::closed_pipe_sigpipe_ignored) {
+        // An ignored signal stays ignored across exec: the tool meets EPIPE.
+        std::vector<std::string> argv = {"sh", "-c", "trap '' PIPE; exec \"$@\"", "sh", cmd.program};
+        argv.insert(argv.end(), c.argv.begin() + 1, c.argv.end());
+        cmd.argv = argv;
+        cmd.program = "/bin/sh";
+    }
     return testsupport::run(cmd);
 }
 
 TEST_P(UnwritableOutput, FullDeviceGivesStatusOne)
 {
-    const auto r = run_unwritable(GetParam(), false);
+    const auto r = run_unwritable(GetParam(), sink::full_device);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 1);
 }
 
-TEST_P(UnwritableOutput, ClosedPipeIsNoSuccess)
+TEST_P(UnwritableOutput, ClosedPipeWithSigpipeIgnoredGivesStatusOne)
 {
-    const auto r = run_unwritable(GetParam(), true);
+    const auto r = run_unwritable(GetParam(), sink::closed_pipe_sigpipe_ignored);
     EXPECT_EQ(r.err, "");
-    // SIGPIPE is at its default: the write kills the tool.
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_P(UnwritableOutput, ClosedPipeKillsBySigpipe)
+{
+    const auto r = run_unwritable(GetParam(), sink::closed_pipe);
+    EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.signal, SIGPIPE);
 }
 
