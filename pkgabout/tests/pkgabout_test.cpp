@@ -100,6 +100,20 @@ TEST_P(PkgaboutUnwritable, ClosedPipeIsNoSuccess)
     EXPECT_EQ(r.signal, SIGPIPE);
 }
 
+TEST_P(PkgaboutUnwritable, ClosedPipeWithSigpipeIgnoredFails)
+{
+    // An ignored signal stays ignored across exec: pkgabout meets EPIPE.
+    testsupport::command cmd;
+    cmd.program = "/bin/sh";
+    cmd.argv = {"sh", "-c", "trap '' PIPE; exec \"$@\"", "sh", bin("pkgabout")};
+    cmd.argv.insert(cmd.argv.end(), GetParam().args.begin(), GetParam().args.end());
+    cmd.close_stdout = true;
+    const auto r = run(cmd);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Forms, PkgaboutUnwritable,
                          testing::Values(form_case{"short", {}, "", 1}, form_case{"version_only", {"-n"}, "", 1},
                                          form_case{"verbose", {"-v"}, "", 1}, form_case{"usage", {"-x"}, "", 1}),
