@@ -5,7 +5,9 @@
 #include <tsync.h>
 
 #include <cstring>
+#include <algorithm>
 #include <memory>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -517,6 +519,32 @@ TEST(strerror, FixedTexts)
     EXPECT_STREQ(tsync_strerror(emu::rc_no_device), "TSYNC_RC_NO_DEVICE: no board at this device path");
     for (std::int32_t rc : {-1, 12, 1000, INT32_MIN, INT32_MAX})
         EXPECT_STREQ(tsync_strerror(rc), "unknown driver return code");
+}
+
+} // namespace
+
+namespace {
+
+TEST(exports, OnlyTheDriverInterface)
+{
+    const std::string nm = "/usr/bin/nm";
+    if (!testsupport::exists(nm))
+        GTEST_SKIP() << "no nm";
+    testsupport::command c;
+    c.program = nm;
+    c.argv = {"nm", "-D", "--defined-only", testsupport::lib_dir() + "/libtsync.so"};
+    auto r = testsupport::run(c);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> names;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);)
+        names.push_back(line.substr(line.rfind(' ') + 1));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"TSYNC_CS_setYear", "TSYNC_EC_setMode", "TSYNC_EC_setState",
+                                               "TSYNC_GI_setEdge", "TSYNC_GI_setTsEnable", "TSYNC_HW_getTime",
+                                               "TSYNC_HW_getTsData", "TSYNC_HW_getTsSingle", "TSYNC_HW_setTsEnable",
+                                               "TSYNC_close", "TSYNC_open", "tsync_strerror"}))
+        << r.out;
 }
 
 } // namespace
