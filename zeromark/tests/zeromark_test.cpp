@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <ctime>
+#include <future>
+#include <thread>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -343,6 +345,47 @@ TEST(zeromark_wait, board_is_read_no_earlier_than_a_tenth_after_the_send)
     ASSERT_EQ(mb.finish().size(), 1U);
     EXPECT_EQ(r.out, announce + noon_line);
     EXPECT_EQ(r.status, 0);
+}
+
+// ---- with the motherboard emulator -------------------------------------------
+
+// The whole chain: mbemu stamps the board at the datagram's receive time,
+// which comes back as the T0 instant.
+TEST(zeromark_with_mbemu, t0_instant_is_the_pulse_on_the_board)
+{
+    testsupport::temp_dir dir;
+    make_board(dir.path());
+    testsupport::command mb;
+    mb.program = bin("mbemu");
+    mb.argv = {"mbemu", "--dir", dir.path(), "--count", "1", "--timeout", "10"};
+    mb.stdout_path = dir / "mbemu.log";
+    auto done = std::async(std::launch::async, [mb] { return testsupport::run(mb); });
+    std::string log;
+    for (int i = 0; i < 500 && log.find('\n') == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        log = testsupport::exists(mb.stdout_path) ? testsupport::read_file(mb.stdout_path) : "";
+    }
+    ASSERT_EQ(log, "listening on 127.0.0.1:55555\n") << "mbemu could not listen: is port 55555 taken?";
+    testsupport::command cmd;
+    cmd.program = bin("zeromark");
+    cmd.argv = {"zeromark", "127.0.0.1", dir / "t0"};
+    cmd.env_set = {"TSYNC_EMULATOR_DIR=" + dir.path(), "TZ=UTC0"};
+    const auto r = testsupport::run(cmd);
+    const auto m = done.get();
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(m.status, 0);
+    long long s = 0, ns = 0;
+    log = testsupport::read_file(mb.stdout_path);
+    ASSERT_EQ(std::sscanf(log.c_str(), "listening on 127.0.0.1:55555\n%lld.%9lld from", &s, &ns), 2) << log;
+    const std::time_t t = static_cast<std::time_t>(s);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char line[160];
+    std::snprintf(line, sizeof line, "%04d-%02d-%02d_%02d:%02d:%02d.%06lld_UTC  # Irig_b clock\n", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ns / 1000);
+    const std::string t0 = testsupport::read_file(dir / "t0");
+    EXPECT_EQ(t0.substr(0, t0.find('\n') + 1), line);
 }
 
 // ---- the T0 file ----------------------------------------------------------
