@@ -21,11 +21,13 @@ using emu::board;
 using emu::op;
 
 // Live handles: a closed (or never opened) handle is refused, not followed.
+// Never destroyed: a handle that a program leaves open at exit is given back
+// with the process, as the real driver does, and stays reachable until then.
 std::mutex registry_mutex;
 std::set<const TSYNC_BoardObj *> &registry()
 {
-    static std::set<const TSYNC_BoardObj *> handles;
-    return handles;
+    static auto *handles = new std::set<const TSYNC_BoardObj *>;
+    return *handles;
 }
 
 bool live(const TSYNC_BoardObj *h)

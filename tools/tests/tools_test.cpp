@@ -111,10 +111,7 @@ testsupport::command tool_command(const testsupport::temp_dir &dir, const std::v
     const std::string &typed = argv.at(0);
     cmd.program = bin(typed.substr(typed.rfind('/') + 1));
     cmd.argv = argv;
-    // Under the leak checker, the handle a tool leaves to the process end is
-    // not a fault (see the suppression file); open_handles tells it apart.
-    cmd.env_set = {"TSYNC_EMULATOR_DIR=" + dir.path(),
-                   "LSAN_OPTIONS=print_suppressions=0:suppressions=" ORVANE_TOOLS_LSAN_SUPPRESSIONS};
+    cmd.env_set = {"TSYNC_EMULATOR_DIR=" + dir.path()};
     cmd.env_unset = {"SPEC_KTSAL_EN"};
     return cmd;
 }
