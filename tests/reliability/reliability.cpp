@@ -192,14 +192,18 @@ std::vector<syscall_event> trace_run(const testsupport::command &cmd, const std:
     std::vector<syscall_event> events;
     std::vector<std::pair<std::string, unsigned>> counts;
     for (const auto &line : lines_of(log)) {
+        // name(args)  = result, with blanks padding the result to a column
         const auto open = line.find('(');
-        const auto eq = line.rfind(") = ");
+        const auto eq = line.rfind(" = ");
         if (open == std::string::npos || eq == std::string::npos || eq < open)
+            continue;
+        const auto close = line.find_last_not_of(' ', eq);
+        if (close == std::string::npos || line[close] != ')' || close <= open)
             continue;
         syscall_event e;
         e.name = line.substr(0, open);
-        e.args = line.substr(open + 1, eq - open - 1);
-        e.result = line.substr(eq + 4);
+        e.args = line.substr(open + 1, close - open - 1);
+        e.result = line.substr(eq + 3);
         unsigned n = 1;
         for (auto &c : counts)
             if (c.first == e.name)
