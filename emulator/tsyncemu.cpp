@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -103,6 +104,12 @@ int run(const std::string &dir, const std::string &cmd, const std::vector<std::s
                 throw usage_error("option " + k + " does not go with " + cmd);
         }
     };
+    // An unknown word is named as such, not as a command short of its index.
+    static const char *const commands[] = {"create", "show", "set", "stamp", "push", "fault",
+                                           "clear-faults", "leds", "calls", "remove"};
+    if (std::find_if(std::begin(commands), std::end(commands), [&](const char *c) { return cmd == c; }) ==
+        std::end(commands))
+        throw usage_error("unknown command \"" + cmd + "\"");
     if (p.positional.empty())
         throw usage_error(cmd + " needs a board index");
     int index = need(emu::parse_board_index(p.positional[0]), "board index", p.positional[0]);

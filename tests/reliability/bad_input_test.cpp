@@ -118,6 +118,11 @@ std::vector<input_case> input_cases()
         // lampcheck ignores its arguments (no board: it ends at once).
         {"lampcheck_anything", {"lampcheck", "", longest, non_ascii, beyond_64}, "", "", 0, 0, false},
         // tsyncemu: each position of the command line read strictly.
+        {"tsyncemu_empty_command", {"tsyncemu", ""}, "", usage_error("tsyncemu", "unknown command \"\""), 2},
+        {"tsyncemu_unknown_command_alone", {"tsyncemu", "frobnicate"}, "",
+         usage_error("tsyncemu", "unknown command \"frobnicate\""), 2},
+        {"tsyncemu_non_ascii_command", {"tsyncemu", non_ascii, "0"}, "",
+         usage_error("tsyncemu", "unknown command \"" + non_ascii + "\""), 2},
         {"tsyncemu_empty_index", {"tsyncemu", "show", ""}, "", usage_error("tsyncemu", "bad board index \"\""), 2},
         {"tsyncemu_long_index", {"tsyncemu", "show", longest_digits}, "",
          usage_error("tsyncemu", "bad board index \"" + longest_digits + "\""), 2},
