@@ -1,0 +1,1 @@
+orvane_fuzzer(tsyncemu_args SOURCES tsyncemu_args.cpp LIBS tsyncemu_board)
