@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
@@ -79,21 +80,22 @@ void wrap(const command &in, wrapped &w)
     if (!wrapper || !*wrapper || in.program.compare(0, bin_dir.size(), bin_dir) != 0)
         return;
     std::vector<std::string> args = in.argv.empty() ? std::vector<std::string>{in.program} : in.argv;
-    std::string typed = args[0];
-    if (typed != in.program && typed.find('/') == std::string::npos && !typed.empty()) {
+    const std::string &typed = args[0];
+    if (typed != in.program) {
+        // A typed path, or a name no link can carry: run as it is, unwrapped.
+        if (typed.empty() || typed.find('/') != std::string::npos || typed.size() > NAME_MAX)
+            return;
         std::string dir = "/tmp/orvane-wrap-XXXXXX";
-        if (mkdtemp(dir.data())) {
-            w.link_dir = dir;
-            std::filesystem::create_symlink(in.program, dir + "/" + typed);
-            const char *path = std::getenv("PATH");
-            w.cmd.env_set.push_back("PATH=" + dir + ":" + (path ? path : "/usr/bin:/bin"));
-        } else {
-            typed = in.program;
-        }
-    } else if (typed != in.program) {
-        typed = in.program;
+        if (!mkdtemp(dir.data()))
+            return;
+        w.link_dir = dir;
+        std::error_code ec;
+        std::filesystem::create_symlink(in.program, dir + "/" + typed, ec);
+        if (ec)
+            return;
+        const char *path = std::getenv("PATH");
+        w.cmd.env_set.push_back("PATH=" + dir + ":" + (path ? path : "/usr/bin:/bin"));
     }
-    args[0] = typed;
     args.insert(args.begin(), wrapper);
     w.cmd.program = wrapper;
     w.cmd.argv = args;
