@@ -245,14 +245,26 @@ TEST(board_image_failing_call, in_tsyncemu_is_reported_with_its_cause)
 {
     if (!rel::strace_usable())
         GTEST_SKIP() << "strace cannot trace here";
-    for (const char *call : {"write", "fsync", "rename"}) {
-        SCOPED_TRACE(call);
+    updates u;
+    {
+        testsupport::temp_dir dir;
+        make_board(dir);
+        u = find_updates(writer_command(dir, writers[0].argv), emu::image_path(dir.path(), 0));
+    }
+    std::size_t tried = 0;
+    for (const step &st : u.steps) {
+        if (st.name != "write" && st.name != "fsync" && !st.name.starts_with("rename"))
+            continue;
+        if (st.after_rename)
+            break;
+        ++tried;
+        SCOPED_TRACE(st.name + " #" + std::to_string(st.ordinal));
         testsupport::temp_dir dir;
         const std::string before = make_board(dir);
         const std::string image = emu::image_path(dir.path(), 0);
         const auto r = testsupport::run(rel::under_strace(
             writer_command(dir, writers[0].argv),
-            {"-e", std::string("trace=") + call, "-e", std::string("inject=") + call + ":error=ENOSPC:when=1"}));
+            {"-e", "trace=" + st.name, "-e", "inject=" + st.name + ":error=ENOSPC:when=" + std::to_string(st.ordinal)}));
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_TRUE(r.err.starts_with("tsyncemu: cannot ")) << r.err;
@@ -260,6 +272,7 @@ TEST(board_image_failing_call, in_tsyncemu_is_reported_with_its_cause)
         EXPECT_EQ(testsupport::read_file(image), before);
         EXPECT_EQ(testsupport::list_dir(dir.path()), (std::vector<std::string>{"tsyncpci0", "tsyncpci0.lock"}));
     }
+    EXPECT_EQ(tried, 3u); // write, fsync, rename
 }
 
 } // namespace
