@@ -51,8 +51,7 @@ emu::board frozen_board()
 
 std::vector<std::string> board_env(const std::string &dir)
 {
-    return {"TSYNC_EMULATOR_DIR=" + dir,
-            "LSAN_OPTIONS=print_suppressions=0:suppressions=" ORVANE_RELIABILITY_LSAN_SUPPRESSIONS};
+    return {"TSYNC_EMULATOR_DIR=" + dir};
 }
 
 // ---- fault sweeps ----------------------------------------------------------
