@@ -19,6 +19,9 @@ struct address_case {
     bool ok;
 };
 
+// Printed by value: gtest's byte dump would read the padding.
+void PrintTo(const address_case &c, std::ostream *os) { *os << '\'' << c.text << '\''; }
+
 class AddressValue : public ::testing::TestWithParam<address_case> {};
 
 TEST_P(AddressValue, ParsesOnlyDottedQuads)
@@ -57,6 +60,8 @@ INSTANTIATE_TEST_SUITE_P(Table, AddressValue,
 struct diy_case {
     std::int32_t year, doy, month, day;
 };
+
+void PrintTo(const diy_case &c, std::ostream *os) { *os << c.year << " day " << c.doy; }
 
 class DiyToDay : public ::testing::TestWithParam<diy_case> {};
 
