@@ -15,7 +15,7 @@ ORVANE_TEST_WRAPPER=$here/vg ctest --test-dir "$build" -j2 --timeout 900 --outpu
     -LE 'long|fuzz'
 
 # The libraries in-process, with their own tests.
-for t in core_test brdlink_test brdlink_c_api_test emulator_test; do
+for t in core_test brdlink_test emulator_test; do
     "$here/vg" "$build/bin/$t" --gtest_brief=1
 done
 
